@@ -1,0 +1,28 @@
+# One static library per subsystem folder. Sources are found by glob so that a
+# new file needs no CMake edit; files ending in _avx2.cc or _avx512.cc are
+# compiled with the matching target flags and nothing else is.
+function(tessary_subsystem name dir)
+  cmake_parse_arguments(ARG "" "KIND" "DEPS" ${ARGN})
+  if(NOT ARG_KIND)
+    set(ARG_KIND STATIC)
+  endif()
+  file(GLOB _srcs CONFIGURE_DEPENDS "${dir}/*.cc" "${dir}/*.c")
+  if(_srcs)
+    add_library(${name} ${ARG_KIND} ${_srcs})
+    target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}/src" "${PROJECT_SOURCE_DIR}/include")
+    target_compile_options(${name} PRIVATE ${TESSARY_WARNINGS})
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+    foreach(_src IN LISTS _srcs)
+      if(_src MATCHES "_avx512\\.cc$")
+        set_source_files_properties(${_src} PROPERTIES COMPILE_OPTIONS
+          "-mavx512f;-mavx512bw;-mavx512dq;-mavx512vl;-mavx2;-mfma;-mf16c")
+      elseif(_src MATCHES "_avx2\\.cc$")
+        set_source_files_properties(${_src} PROPERTIES COMPILE_OPTIONS "-mavx2;-mfma;-mf16c")
+      endif()
+    endforeach()
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE "${PROJECT_SOURCE_DIR}/src" "${PROJECT_SOURCE_DIR}/include")
+    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+  endif()
+endfunction()
