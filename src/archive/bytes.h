@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archive/error.h"
+#include "compute/buffer_ref.h"
 
 namespace tessary {
 
@@ -92,6 +93,18 @@ class Cursor {
     auto v = load_le64(view_.data() + pos_);
     pos_ += 8;
     return v;
+  }
+  // A 20-byte buffer reference: slot u32, then offset u64, then len u64
+  // (slot first on the wire although it is the record's last field).
+  ArchiveResult<BufferRef> buf() {
+    if (auto e = need(20)) return std::unexpected(*e);
+    const std::uint8_t* p = view_.data() + pos_;
+    BufferRef r;
+    r.slot = load_le32(p);
+    r.offset = load_le64(p + 4);
+    r.len = load_le64(p + 12);
+    pos_ += 20;
+    return r;
   }
   // A borrowed run of n bytes.
   ArchiveResult<ByteView> bytes(std::uint64_t n) {
