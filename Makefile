@@ -34,7 +34,7 @@ test: build
 test-sanitize: deps
 	cmake -S . -B $(BUILD_SAN) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSARY_SANITIZE=ON -DTESSARY_BENCH=OFF $(CMAKE_ARGS)
 	cmake --build $(BUILD_SAN) -j $(JOBS)
-	ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
+	ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(BUILD_SAN) --output-on-failure -j $(JOBS)
 
 demo: build

@@ -1,0 +1,90 @@
+#include "exec/dispatch.h"
+
+#include <array>
+
+#include "compute/cpu/kv_cache_write.h"
+#include "compute/cpu/layout_copy.h"
+#include "types/dtype.h"
+
+namespace tessary {
+
+namespace {
+
+template <class R, BackendResult<void> (*Fn)(const R&, Workspace&)>
+BackendResult<void> adapt(const KernelCall& call, Workspace& ws) {
+  const R* rec = call.get_if<R>();
+  if (rec == nullptr) return std::unexpected(BackendError::unsupported(kMsgNoKernel));
+  return Fn(*rec, ws);
+}
+
+constexpr KernelFn kLayoutCopy = &adapt<LayoutCall, &layout_copy>;
+constexpr KernelFn kConcatCopy = &adapt<BinaryCall, &concat_copy>;
+constexpr KernelFn kKvCacheWrite = &adapt<KvCacheWriteCall, &kv_cache_write>;
+
+// One row per variant. Kernels that this backend does not provide yet stay
+// null and are reported as kMsgNoKernel, so such a call fails its run
+// cleanly instead of reaching an undefined path.
+std::array<Route, kCallKindCount> build_routes() {
+  std::array<Route, kCallKindCount> t{};
+  auto at = [&t](CallKind k) -> Route& { return t[static_cast<std::size_t>(k)]; };
+  for (CallKind k : {CallKind::Bnot, CallKind::Succ, CallKind::Pred, CallKind::Xor, CallKind::And, CallKind::Or})
+    at(k).routing = Routing::ByteOnly;
+  for (CallKind k : {CallKind::DecodeAttention, CallKind::DecodeAttentionValid, CallKind::KvCacheWrite,
+                     CallKind::Gather, CallKind::Cast, CallKind::Dequantize, CallKind::DequantActivation,
+                     CallKind::MatmulActivation, CallKind::MatmulAdd, CallKind::MatmulAddActivation,
+                     CallKind::MatmulDequant})
+    at(k).routing = Routing::TypeGeneric;
+
+  for (CallKind k : {CallKind::Reshape, CallKind::Slice, CallKind::Pad}) {
+    at(k).float_path = kLayoutCopy;
+    at(k).byte_path = kLayoutCopy;
+  }
+  at(CallKind::Concat).float_path = kConcatCopy;
+  at(CallKind::Concat).byte_path = kConcatCopy;
+  at(CallKind::KvCacheWrite).float_path = kKvCacheWrite;
+
+  at(CallKind::FusedSwiglu).float_refusal =
+      "FusedSwiGlu: expected desugaring to Silu(x·Wg)⊙(x·Wu); degenerate node reached lowering";
+  at(CallKind::Clip).float_refusal = "Clip: expected desugaring to Min(Max(x,lo),hi); degenerate node reached lowering";
+  at(CallKind::Clip).byte_refusal = "Clip: (min, max) bounds not represented in UnaryCall";
+  at(CallKind::Im2col).byte_refusal = "im2col/col2im: float-only (byte-ring patch gather is not defined)";
+  at(CallKind::Col2im).byte_refusal = "im2col/col2im: float-only (byte-ring patch gather is not defined)";
+  at(CallKind::RotaryEmbedding).byte_refusal = "RotaryEmbedding: float-only (byte-ring rotation is not defined)";
+  at(CallKind::Lrn).byte_refusal = "Lrn: float-only (byte-ring LRN is not defined)";
+  at(CallKind::BroadcastBinary).byte_refusal = "broadcast_binary: float-only (byte-domain broadcast not fused)";
+  return t;
+}
+
+const std::array<Route, kCallKindCount>& routes() {
+  static const std::array<Route, kCallKindCount> table = build_routes();
+  return table;
+}
+
+}  // namespace
+
+const Route& route_of(CallKind kind) { return routes()[static_cast<std::size_t>(kind) % kCallKindCount]; }
+
+BackendResult<void> dispatch(const KernelCall& call, Workspace& ws) {
+  const DTypeId dtype = call_dtype(call);
+  if (dtype == DTypeId::F64) return std::unexpected(BackendError::unsupported(kMsgF64NotCompute));
+  const Route& r = route_of(call.kind());
+  bool float_side = false;
+  switch (r.routing) {
+    case Routing::FloatCapable:
+      float_side = is_compute_type(dtype);
+      break;
+    case Routing::ByteOnly:
+      float_side = false;
+      break;
+    case Routing::TypeGeneric:
+      float_side = true;
+      break;
+  }
+  const std::string_view refusal = float_side ? r.float_refusal : r.byte_refusal;
+  if (!refusal.empty()) return std::unexpected(BackendError::unsupported(refusal));
+  const KernelFn fn = float_side ? r.float_path : r.byte_path;
+  if (fn == nullptr) return std::unexpected(BackendError::unsupported(kMsgNoKernel));
+  return fn(call, ws);
+}
+
+}  // namespace tessary
