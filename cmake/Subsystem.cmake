@@ -1,6 +1,7 @@
 # One static library per subsystem folder. Sources are found by glob so that a
 # new file needs no CMake edit; files ending in _avx2.cc or _avx512.cc are
-# compiled with the matching target flags and nothing else is.
+# compiled with the matching target flags and nothing else is. The AVX-512
+# tier is chosen on AVX-512F alone, so its files may use nothing beyond F.
 function(tessary_subsystem name dir)
   cmake_parse_arguments(ARG "" "KIND" "DEPS" ${ARGN})
   if(NOT ARG_KIND)
@@ -18,7 +19,7 @@ function(tessary_subsystem name dir)
     foreach(_src IN LISTS _srcs)
       if(_src MATCHES "_avx512\\.cc$")
         set_source_files_properties(${_src} PROPERTIES COMPILE_OPTIONS
-          "-mavx512f;-mavx512bw;-mavx512dq;-mavx512vl;-mavx2;-mfma;-mf16c;-Wno-maybe-uninitialized;-Wno-uninitialized")
+          "-mavx512f;-mavx2;-mfma;-mf16c;-Wno-maybe-uninitialized;-Wno-uninitialized")
       elseif(_src MATCHES "_avx2\\.cc$")
         set_source_files_properties(${_src} PROPERTIES COMPILE_OPTIONS "-mavx2;-mfma;-mf16c")
       endif()
