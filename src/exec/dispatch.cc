@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "compute/cpu/broadcast_binary.h"
+#include "compute/cpu/elementwise_kernels.h"
 #include "compute/cpu/kv_cache_write.h"
 #include "compute/cpu/layout_copy.h"
 #include "types/dtype.h"
@@ -17,6 +19,58 @@ BackendResult<void> adapt(const KernelCall& call, Workspace& ws) {
   return Fn(*rec, ws);
 }
 
+// Lends the output and the inputs of a call to a kernel taking byte spans
+// tagged with their slots.
+template <std::size_t N>
+struct Lent {
+  std::array<cpu::KernelInput, N> in;
+  cpu::KernelOutput out;
+};
+
+template <std::size_t N>
+BackendResult<Lent<N>> lend(Workspace& ws, const BufferRef& output, const std::array<BufferRef, N>& inputs) {
+  auto sb = ws.split_borrow(output, inputs);
+  if (!sb) return std::unexpected(BackendError::buffer_error(output.slot));
+  Lent<N> l;
+  for (std::size_t i = 0; i < N; ++i) l.in[i] = cpu::KernelInput{sb->input(i), inputs[i].slot};
+  l.out = cpu::KernelOutput{sb->output, output.slot};
+  return l;
+}
+
+// The float unary ops follow the variant order: neg, then relu .. abs.
+BackendResult<void> unary_float(const UnaryCall& c, Workspace& ws) {
+  const auto k = static_cast<unsigned>(c.kind);
+  const unsigned op = c.kind == CallKind::Neg ? 0 : k - static_cast<unsigned>(CallKind::Relu) + 1;
+  auto l = lend<1>(ws, c.output, {c.input});
+  if (!l) return std::unexpected(l.error());
+  return cpu::unary_kernel(static_cast<cpu::UnaryOp>(op), c.dtype, l->in[0], l->out, c.n);
+}
+
+// The float binary ops: add, sub, mul, then div .. greater_or_equal.
+BackendResult<void> binary_float(const BinaryCall& c, Workspace& ws) {
+  const auto k = static_cast<unsigned>(c.kind);
+  const unsigned op = k <= static_cast<unsigned>(CallKind::Mul) ? k - static_cast<unsigned>(CallKind::Add)
+                                                                 : k - static_cast<unsigned>(CallKind::Div) + 3;
+  auto l = lend<2>(ws, c.output, {c.a, c.b});
+  if (!l) return std::unexpected(l.error());
+  return cpu::binary_kernel(static_cast<cpu::BinaryOp>(op), c.dtype, l->in[0], l->in[1], l->out, c.n);
+}
+
+BackendResult<void> broadcast_float(const BroadcastBinaryCall& c, Workspace& ws) {
+  cpu::BroadcastBinaryParams p;
+  p.op = c.op;
+  p.rank = c.rank;
+  p.order = c.order;
+  p.in_dims = c.in_dims;
+  p.out_dims = c.out_dims;
+  auto l = lend<2>(ws, c.output, {c.a, c.b});
+  if (!l) return std::unexpected(l.error());
+  return cpu::broadcast_binary_kernel(p, c.dtype, l->in[0], l->in[1], l->out);
+}
+
+constexpr KernelFn kUnaryFloat = &adapt<UnaryCall, &unary_float>;
+constexpr KernelFn kBinaryFloat = &adapt<BinaryCall, &binary_float>;
+constexpr KernelFn kBroadcastFloat = &adapt<BroadcastBinaryCall, &broadcast_float>;
 constexpr KernelFn kLayoutCopy = &adapt<LayoutCall, &layout_copy>;
 constexpr KernelFn kConcatCopy = &adapt<BinaryCall, &concat_copy>;
 constexpr KernelFn kKvCacheWrite = &adapt<KvCacheWriteCall, &kv_cache_write>;
@@ -34,6 +88,14 @@ std::array<Route, kCallKindCount> build_routes() {
                      CallKind::MatmulActivation, CallKind::MatmulAdd, CallKind::MatmulAddActivation,
                      CallKind::MatmulDequant})
     at(k).routing = Routing::TypeGeneric;
+
+  for (unsigned k = static_cast<unsigned>(CallKind::Relu); k <= static_cast<unsigned>(CallKind::Abs); ++k)
+    t[k].float_path = kUnaryFloat;
+  at(CallKind::Neg).float_path = kUnaryFloat;
+  for (CallKind k : {CallKind::Add, CallKind::Sub, CallKind::Mul}) at(k).float_path = kBinaryFloat;
+  for (unsigned k = static_cast<unsigned>(CallKind::Div); k <= static_cast<unsigned>(CallKind::GreaterOrEqual); ++k)
+    t[k].float_path = kBinaryFloat;
+  at(CallKind::BroadcastBinary).float_path = kBroadcastFloat;
 
   for (CallKind k : {CallKind::Reshape, CallKind::Slice, CallKind::Pad}) {
     at(k).float_path = kLayoutCopy;
