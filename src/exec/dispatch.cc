@@ -5,6 +5,10 @@
 #include "compute/cpu/broadcast_binary.h"
 #include "compute/cpu/elementwise_kernels.h"
 #include "compute/cpu/kv_cache_write.h"
+#include "compute/cpu/lrn.h"
+#include "compute/cpu/norm.h"
+#include "compute/cpu/reduce.h"
+#include "compute/cpu/softmax.h"
 #include "compute/cpu/layout_copy.h"
 #include "types/dtype.h"
 
@@ -68,6 +72,47 @@ BackendResult<void> broadcast_float(const BroadcastBinaryCall& c, Workspace& ws)
   return cpu::broadcast_binary_kernel(p, c.dtype, l->in[0], l->in[1], l->out);
 }
 
+BackendResult<void> softmax_float(const SoftmaxCall& c, Workspace& ws) {
+  auto l = lend<1>(ws, c.output, {c.input});
+  if (!l) return std::unexpected(l.error());
+  return cpu::softmax_kernel(c, l->in[0], l->out);
+}
+
+BackendResult<void> reduce_float(const ReduceCall& c, Workspace& ws) {
+  auto l = lend<1>(ws, c.output, {c.input});
+  if (!l) return std::unexpected(l.error());
+  return cpu::reduce_kernel(c, l->in[0], l->out);
+}
+
+BackendResult<void> lrn_float(const LrnCall& c, Workspace& ws) {
+  auto l = lend<1>(ws, c.output, {c.input});
+  if (!l) return std::unexpected(l.error());
+  return cpu::lrn_kernel(c, l->in[0], l->out);
+}
+
+// Norms have optional operands: only the present ones are lent, the absent
+// ones reach the kernel as empty inputs with no slot.
+BackendResult<void> norm_float(const NormCall& c, Workspace& ws) {
+  const std::array<BufferRef, 4> operands = {c.x, c.second, c.third, c.fourth};
+  std::array<BufferRef, 4> present{};
+  std::size_t count = 0;
+  for (const BufferRef& r : operands) {
+    if (r.present()) present[count++] = r;
+  }
+  auto sb = ws.split_borrow(c.output, std::span<const BufferRef>(present.data(), count));
+  if (!sb) return std::unexpected(BackendError::buffer_error(c.output.slot));
+  std::array<cpu::KernelInput, 4> in{};
+  for (std::size_t i = 0, j = 0; i < operands.size(); ++i) {
+    in[i] = operands[i].present() ? cpu::KernelInput{sb->input(j++), operands[i].slot}
+                                  : cpu::KernelInput{{}, kSlotNone};
+  }
+  return cpu::norm_kernel(c, in[0], in[1], in[2], in[3], cpu::KernelOutput{sb->output, c.output.slot});
+}
+
+constexpr KernelFn kSoftmaxFloat = &adapt<SoftmaxCall, &softmax_float>;
+constexpr KernelFn kReduceFloat = &adapt<ReduceCall, &reduce_float>;
+constexpr KernelFn kLrnFloat = &adapt<LrnCall, &lrn_float>;
+constexpr KernelFn kNormFloat = &adapt<NormCall, &norm_float>;
 constexpr KernelFn kUnaryFloat = &adapt<UnaryCall, &unary_float>;
 constexpr KernelFn kBinaryFloat = &adapt<BinaryCall, &binary_float>;
 constexpr KernelFn kBroadcastFloat = &adapt<BroadcastBinaryCall, &broadcast_float>;
@@ -96,6 +141,14 @@ std::array<Route, kCallKindCount> build_routes() {
   for (unsigned k = static_cast<unsigned>(CallKind::Div); k <= static_cast<unsigned>(CallKind::GreaterOrEqual); ++k)
     t[k].float_path = kBinaryFloat;
   at(CallKind::BroadcastBinary).float_path = kBroadcastFloat;
+  for (CallKind k : {CallKind::Softmax, CallKind::LogSoftmax}) at(k).float_path = kSoftmaxFloat;
+  for (CallKind k : {CallKind::ReduceSum, CallKind::ReduceMean, CallKind::ReduceProd, CallKind::ReduceMin,
+                     CallKind::ReduceMax})
+    at(k).float_path = kReduceFloat;
+  for (CallKind k : {CallKind::LayerNorm, CallKind::RmsNorm, CallKind::GroupNorm, CallKind::InstanceNorm,
+                     CallKind::AddRmsNorm})
+    at(k).float_path = kNormFloat;
+  at(CallKind::Lrn).float_path = kLrnFloat;
 
   for (CallKind k : {CallKind::Reshape, CallKind::Slice, CallKind::Pad}) {
     at(k).float_path = kLayoutCopy;

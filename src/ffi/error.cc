@@ -23,13 +23,13 @@ void error_code(const FfiError& err) {
     LAST_ERROR.reset();
     return;
   }
-  FfiErrorRecord rec;
+  // Built in place; if a copy throws, the caller's guard empties the record.
+  FfiErrorRecord& rec = LAST_ERROR.emplace();
   rec.message.assign(err.message);
   rec.line = err.line;
   rec.column = err.column;
-  if (err.rejected && !has_nul(*err.rejected)) rec.rejected = *err.rejected;
+  if (err.rejected && !has_nul(*err.rejected)) rec.rejected.emplace(*err.rejected);
   rec.code = err.code;
-  LAST_ERROR = std::move(rec);
 }
 
 void clear_error() noexcept { LAST_ERROR.reset(); }
