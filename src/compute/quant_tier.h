@@ -8,13 +8,14 @@
 #include <vector>
 
 #include "types/dtype.h"
+#include "types/weight_layout.h"
 
 namespace tessary {
 
 // ROW_MAJOR: weight [k, n], element (r, c) at r n + c.
 // OUTPUT_MAJOR: weight [n, k], element (r, c) at c k + r; i4 packs two per byte
 // along k (low nibble first), e8cb holds one code byte per 8 consecutive k.
-enum class WeightLayout : std::uint8_t { ROW_MAJOR = 0, OUTPUT_MAJOR = 1 };
+// (WeightLayout itself lives in types/weight_layout.h.)
 
 // Largest k for which k * 127 * 127 still fits a signed 32-bit sum, so an
 // integer dot product of i8 activations and weights cannot overflow.

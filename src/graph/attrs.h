@@ -3,9 +3,10 @@
 // node and table at most.
 #include <cstdint>
 
+#include "types/weight_layout.h"
+
 namespace tessary {
 
-enum class WeightLayout : std::uint8_t { RowMajor = 0, OutputMajor = 1 };
 enum class ActQuant : std::uint8_t { W8A32 = 0, W8A8TokenSym = 1 };
 
 // dequantize

@@ -15,6 +15,7 @@ enum class CompileErrorKind : std::uint8_t {
   UnknownOp,        // an op kind the compiler does not know
   OpEmitter,        // an op emitter failed
   LoweringRefusal,  // kernel lowering declined a node; carries no text
+  ArchiveWrite,     // the compiled program has no archive encoding (a name or count past a section's limits)
 };
 
 struct CompileError {
@@ -33,6 +34,7 @@ struct CompileError {
   static constexpr CompileError unknown_op() { return {CompileErrorKind::UnknownOp, "source op unknown"}; }
   static constexpr CompileError op_emitter() { return {CompileErrorKind::OpEmitter, "op emitter"}; }
   static constexpr CompileError lowering_refusal() { return {CompileErrorKind::LoweringRefusal, {}}; }
+  static constexpr CompileError archive_write() { return {CompileErrorKind::ArchiveWrite, "archive: write failed"}; }
 
   friend constexpr bool operator==(const CompileError&, const CompileError&) = default;
 };
