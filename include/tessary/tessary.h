@@ -177,6 +177,169 @@ TESSARY_API int32_t tessary_session_extension(int32_t handle, const uint8_t* key
  * handle. */
 TESSARY_API int32_t tessary_session_archive_fingerprint(int32_t handle, uint8_t* dst);
 
+/* ---- Compiling ---------------------------------------------------------- */
+/* Archives come back through (dst, cap): the first min(length, cap) bytes
+ * are copied and the full length is returned, so a call with cap 0 asks for
+ * the length and a second call with a buffer that large gets the archive.
+ * A truncated copy is not a valid archive. The library keeps no copy.
+ * An archive of 2^31 bytes or more does not fit the result and is refused. */
+
+/* Compiles the empty program: an archive with no inputs, outputs or calls.
+ * Returns its length, or -1 for a NULL dst. Does not touch the last-error
+ * record. */
+TESSARY_API int32_t tessary_compile_empty(uint8_t* dst, size_t cap);
+
+/* Compiles `text_len` bytes of UTF-8 program text. Returns the archive
+ * length, or -1 with the last-error record set:
+ *   10 "compile source null"  text or dst is NULL (even for empty text);
+ *    1 "source: utf8"         the text is not UTF-8;
+ *   1, 2, 3, 5 or 6           the parser's diagnostic, with its own message,
+ *                             1-based line, byte column and rejected fragment;
+ *   2, 3, 5, 6 or 1           a lowering error (unresolved or duplicate
+ *                             names, shapes and byte counts, external
+ *                             constants), with line and column 0;
+ *   12 "source builder compile"  the compiler refused the program.
+ * Nothing is written to dst on failure. */
+TESSARY_API int32_t tessary_compile_source(const uint8_t* text, size_t text_len, uint8_t* dst, size_t cap);
+
+/* ---- Source builder ----------------------------------------------------- */
+/* Builds a program statement by statement instead of writing text. Every
+ * builder function except tessary_source_builder_free clears the last-error
+ * record first and fills it on failure (line and column 0, no fragment). A
+ * failed call appends no statement, but a name interned before the failing
+ * check keeps its symbol. Names are not resolved until compile time. A builder
+ * has no lock: use one builder from one thread at a time. Element type 0 and
+ * 8 both mean f32; any other is refused with code 11 "dtype unsupported".
+ * Shapes have rank 1 to 8 ("shape missing" for rank 0, "shape bad" above 8
+ * or with NULL dims, code 5); the dimensions are copied. */
+
+/* A UTF-8 text given as pointer and length, not NUL-terminated. A length of
+ * 0 is the empty text whatever the pointer; otherwise the pointer must not be
+ * NULL (code 10 "string null") and the bytes must be UTF-8 (code 10
+ * "string utf8"). */
+typedef struct TessaryString {
+  const uint8_t* ptr;
+  size_t len;
+} TessaryString;
+
+/* An input declaration. */
+typedef struct TessaryTensorDescriptor {
+  TessaryString name;
+  uint8_t dtype; /* 0 or 8: f32 */
+  const uint64_t* dims;
+  size_t rank;
+} TessaryTensorDescriptor;
+
+/* A constant with its bytes (little-endian f32, byte_len a multiple of 4);
+ * the bytes are copied. */
+typedef struct TessaryConstDescriptor {
+  TessaryString name;
+  uint8_t dtype;
+  const uint64_t* dims;
+  size_t rank;
+  const uint8_t* bytes;
+  size_t byte_len;
+} TessaryConstDescriptor;
+
+/* A constant read at compile time from `byte_len` bytes at `byte_offset` of
+ * the file at `path` (relative paths resolve against the directory named by
+ * the environment variable TESSARY_EXTERNAL_TENSOR_ROOT, or the current
+ * directory), checked against the BLAKE3 `digest` of those bytes. */
+typedef struct TessaryConstRefDescriptor {
+  TessaryString name;
+  uint8_t dtype;
+  const uint64_t* dims;
+  size_t rank;
+  TessaryString path;
+  uint64_t byte_offset;
+  uint64_t byte_len;
+  uint8_t digest[32];
+} TessaryConstRefDescriptor;
+
+/* An op call: `result = op(inputs...)`, with an optional declared result
+ * shape (rank 0: none). `op` is one of the op-kind names, in lower case. */
+typedef struct TessaryOpDescriptor {
+  TessaryString result;
+  TessaryString op;
+  const TessaryString* inputs;
+  size_t input_count;
+  const uint64_t* dims;
+  size_t rank;
+} TessaryOpDescriptor;
+
+/* The records' layouts are part of the interface (x86-64). */
+#define TESSARY_LAYOUT_CHECK(name, cond) typedef char tessary_layout_check_##name[(cond) ? 1 : -1]
+TESSARY_LAYOUT_CHECK(string_size, sizeof(TessaryString) == 16);
+TESSARY_LAYOUT_CHECK(string_len, offsetof(TessaryString, len) == 8);
+TESSARY_LAYOUT_CHECK(tensor_size, sizeof(TessaryTensorDescriptor) == 40);
+TESSARY_LAYOUT_CHECK(tensor_dtype, offsetof(TessaryTensorDescriptor, dtype) == 16);
+TESSARY_LAYOUT_CHECK(tensor_dims, offsetof(TessaryTensorDescriptor, dims) == 24);
+TESSARY_LAYOUT_CHECK(tensor_rank, offsetof(TessaryTensorDescriptor, rank) == 32);
+TESSARY_LAYOUT_CHECK(const_size, sizeof(TessaryConstDescriptor) == 56);
+TESSARY_LAYOUT_CHECK(const_bytes, offsetof(TessaryConstDescriptor, bytes) == 40);
+TESSARY_LAYOUT_CHECK(const_byte_len, offsetof(TessaryConstDescriptor, byte_len) == 48);
+TESSARY_LAYOUT_CHECK(const_ref_size, sizeof(TessaryConstRefDescriptor) == 104);
+TESSARY_LAYOUT_CHECK(const_ref_path, offsetof(TessaryConstRefDescriptor, path) == 40);
+TESSARY_LAYOUT_CHECK(const_ref_offset, offsetof(TessaryConstRefDescriptor, byte_offset) == 56);
+TESSARY_LAYOUT_CHECK(const_ref_len, offsetof(TessaryConstRefDescriptor, byte_len) == 64);
+TESSARY_LAYOUT_CHECK(const_ref_digest, offsetof(TessaryConstRefDescriptor, digest) == 72);
+TESSARY_LAYOUT_CHECK(op_size, sizeof(TessaryOpDescriptor) == 64);
+TESSARY_LAYOUT_CHECK(op_op, offsetof(TessaryOpDescriptor, op) == 16);
+TESSARY_LAYOUT_CHECK(op_inputs, offsetof(TessaryOpDescriptor, inputs) == 32);
+TESSARY_LAYOUT_CHECK(op_input_count, offsetof(TessaryOpDescriptor, input_count) == 40);
+TESSARY_LAYOUT_CHECK(op_dims, offsetof(TessaryOpDescriptor, dims) == 48);
+TESSARY_LAYOUT_CHECK(op_rank, offsetof(TessaryOpDescriptor, rank) == 56);
+#undef TESSARY_LAYOUT_CHECK
+
+/* An opaque builder. */
+typedef struct TessarySourceBuilder TessarySourceBuilder;
+
+/* A new empty builder, owned by the caller until tessary_source_builder_free.
+ * NULL only if memory is exhausted. Clears the last-error record. */
+TESSARY_API TessarySourceBuilder* tessary_source_builder_new(void);
+
+/* Releases a builder; NULL does nothing. Does not touch the record. */
+TESSARY_API void tessary_source_builder_free(TessarySourceBuilder* builder);
+
+/* Declares an input. Returns the name's symbol (0 and up), or -1:
+ * 10 "source builder null", 10 "tensor descriptor null", string errors,
+ * 11 "dtype unsupported", 5 "shape missing" / "shape bad". */
+TESSARY_API int32_t tessary_source_builder_input(TessarySourceBuilder* builder, const TessaryTensorDescriptor* desc);
+
+/* Declares a constant with inline bytes. Returns the name's symbol, or -1:
+ * 10 "const descriptor null", string errors, 11 "dtype unsupported",
+ * 5 "const byte len" (not a multiple of 4), 10 "bytes null", 5 shape errors.
+ * That the bytes fill the shape is checked at compile time. */
+TESSARY_API int32_t tessary_source_builder_const(TessarySourceBuilder* builder, const TessaryConstDescriptor* desc);
+
+/* Declares a constant read from a file at compile time (the file is not
+ * opened here). Returns the name's symbol, or -1: 10 "const ref descriptor
+ * null", string errors (name, then path), 11 "dtype unsupported", 5 shape
+ * errors. */
+TESSARY_API int32_t tessary_source_builder_const_ref(TessarySourceBuilder* builder,
+                                                     const TessaryConstRefDescriptor* desc);
+
+/* Appends an op call. Returns the result name's symbol, or -1: 10 "source op
+ * null", string errors (result, op, then each input), 3 "source op unknown",
+ * 10 "source op inputs null", 5 "shape bad". Inputs need not be declared
+ * yet. */
+TESSARY_API int32_t tessary_source_builder_op(TessarySourceBuilder* builder, const TessaryOpDescriptor* desc);
+
+/* Marks a name as an output. Returns its symbol, or -1 on a string error. */
+TESSARY_API int32_t tessary_source_builder_output(TessarySourceBuilder* builder, const uint8_t* name,
+                                                  size_t name_len);
+
+/* Marks a name as an output whose port is called `alias` (which may be the
+ * empty name). Returns the name's symbol, or -1 on a string error. */
+TESSARY_API int32_t tessary_source_builder_output_alias(TessarySourceBuilder* builder, const uint8_t* name,
+                                                        size_t name_len, const uint8_t* alias, size_t alias_len);
+
+/* Compiles the program built so far; the builder is not consumed and may be
+ * extended and compiled again. Returns the archive length, or -1 with the
+ * record set as for tessary_compile_source's lowering errors, 12 "source
+ * builder compile", or 10 "archive output null" for a NULL dst. */
+TESSARY_API int32_t tessary_source_builder_compile(TessarySourceBuilder* builder, uint8_t* dst, size_t cap);
+
 #ifdef __cplusplus
 }
 #endif
