@@ -1,10 +1,13 @@
 #include "compiler/source/lowering.h"
 
+#include <array>
+
 #include <string_view>
 #include <unordered_map>
 #include <utility>
 
 #include "compiler/source/external_constant.h"
+#include "compiler/source/shape_inference.h"
 
 namespace tessary {
 
@@ -101,7 +104,11 @@ class Lowering {
     }
     node.kind = NodeKind::of_op(call->kind);
     node.dtype = DTypeId::F32;
-    node.shape = intern_shape(call->result_shape);
+    if (call->result_shape) {
+      node.shape = intern_shape(call->result_shape);
+    } else {
+      node.shape = infer_shape(*call, node);
+    }
     NodeId id = graph_.add_node(std::move(node));
     if (call->quant) graph_.set_quant_attrs(id, *call->quant);
     if (call->conv) graph_.set_conv_attrs(id, *call->conv);
@@ -113,6 +120,33 @@ class Lowering {
     if (call->attention.causal != kAttrAbsent) graph_.set_attention_attrs(id, call->attention);
     if (binding.result_name()) return bind(*binding.result_name(), BindingKind::Node, id);
     return {};
+  }
+
+  // The shape registered for an op result that declares none: inferred from
+  // the operands where they determine it, else identifier 0 as before. An
+  // inferred shape equal to an operand's reuses that operand's identifier.
+  ShapeId infer_shape(const OpCall& call, const Node& node) {
+    std::array<const ShapeDescriptor*, 8> shapes{};
+    std::array<ShapeId, 8> ids{};
+    const std::size_t count = std::min<std::size_t>(node.inputs.size(), shapes.size());
+    for (std::size_t i = 0; i < count; ++i) {
+      const InputSource& src = node.inputs[i];
+      if (src.tag == InputSourceTag::Node && src.payload < graph_.nodes.size()) {
+        ids[i] = graph_.nodes[src.payload].shape;
+      } else if (const ConstantEntry* c =
+                     src.tag == InputSourceTag::Constant ? graph_.constants.get(src.payload) : nullptr) {
+        ids[i] = c->shape;
+      } else {
+        continue;
+      }
+      shapes[i] = graph_.shapes.get(ids[i]);
+    }
+    auto inferred = infer_result_shape(call.kind, std::span(shapes.data(), count), call.reduce);
+    if (!inferred) return 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (shapes[i] != nullptr && *shapes[i] == *inferred) return ids[i];
+    }
+    return graph_.shapes.intern(*inferred);
   }
 
   Step lower(SourceOutput& item) {

@@ -57,11 +57,12 @@ TEST(Lowering, WorkedExample) {
   EXPECT_EQ(n[0].shape, 0u);
   EXPECT_EQ(n[1].kind, NodeKind::of_op(OpKind::Matmul));
   EXPECT_EQ(n[1].inputs, (SmallVector<InputSource, 4>{InputSource::node(0), InputSource::constant(0)}));
-  EXPECT_EQ(n[1].shape, 0u);
+  EXPECT_EQ(n[1].shape, 2u);  // undeclared: inferred [1, 4] x [4, 2] -> [1, 2]
   EXPECT_EQ(n[2].kind, NodeKind::of_op(OpKind::Relu));
   EXPECT_EQ(n[2].inputs, (SmallVector<InputSource, 4>{InputSource::node(1)}));
-  EXPECT_EQ(n[2].shape, 2u);
+  EXPECT_EQ(n[2].shape, 3u);
   EXPECT_EQ(n[3].kind, NodeKind::of_op(OpKind::ReduceSum));
+  EXPECT_EQ(n[3].shape, 4u);  // undeclared: [1, 2] reduced over axis 1, kept -> [1, 1]
   EXPECT_EQ(n[4].kind, NodeKind::graph_output());
   EXPECT_EQ(n[4].inputs, (SmallVector<InputSource, 4>{InputSource::node(3)}));
   for (const Node& node : n) EXPECT_EQ(node.dtype, DTypeId::F32);
@@ -71,10 +72,12 @@ TEST(Lowering, WorkedExample) {
   EXPECT_EQ(g->input_names, std::vector<std::string>{"x"});
   EXPECT_EQ(g->output_names, std::vector<std::string>{"s"});
 
-  ASSERT_EQ(g->shapes.size(), 3u);  // x, w, declared result of r
+  ASSERT_EQ(g->shapes.size(), 5u);  // x, w, inferred h, declared r, inferred s
   EXPECT_EQ(*g->shapes.get(0), shape({1, 4}).descriptor());
   EXPECT_EQ(*g->shapes.get(1), shape({4, 2}).descriptor());
   EXPECT_EQ(*g->shapes.get(2), shape({1, 2}).descriptor());
+  EXPECT_EQ(*g->shapes.get(3), shape({1, 2}).descriptor());
+  EXPECT_EQ(*g->shapes.get(4), shape({1, 1}).descriptor());
   ASSERT_EQ(g->constants.size(), 1u);
   EXPECT_EQ(g->constants.get(0)->shape, 1u);
   EXPECT_EQ(g->constants.get(0)->bytes.size(), 32u);
