@@ -8,7 +8,8 @@ ifeq ($(CI),true)
 CMAKE_ARGS += -DTESSARY_WERROR=ON
 endif
 
-DEBS := cmake ninja-build g++ make libgtest-dev libgmock-dev libbenchmark-dev librust-blake3-dev
+DEBS := cmake ninja-build g++ make libgtest-dev libgmock-dev libbenchmark-dev librust-blake3-dev \
+        libcli11-dev libfmt-dev libopenblas-dev libdnnl-dev
 
 .PHONY: all deps build test test-sanitize demo bench clean
 
@@ -32,7 +33,8 @@ test: build
 
 # The same suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize: deps
-	cmake -S . -B $(BUILD_SAN) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSARY_SANITIZE=ON -DTESSARY_BENCH=OFF $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD_SAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -g1" \
+	  "-DCMAKE_C_FLAGS_DEBUG=-O1 -g1" -DTESSARY_SANITIZE=ON -DTESSARY_BENCH=OFF $(CMAKE_ARGS)
 	cmake --build $(BUILD_SAN) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(BUILD_SAN) --output-on-failure -j $(JOBS)

@@ -6,6 +6,7 @@
 #include "compute/cpu/elementwise_kernels.h"
 #include "compute/cpu/kv_cache_write.h"
 #include "compute/cpu/lrn.h"
+#include "compute/cpu/matmul_kernels.h"
 #include "compute/cpu/norm.h"
 #include "compute/cpu/reduce.h"
 #include "compute/cpu/softmax.h"
@@ -109,6 +110,26 @@ BackendResult<void> norm_float(const NormCall& c, Workspace& ws) {
   return cpu::norm_kernel(c, in[0], in[1], in[2], in[3], cpu::KernelOutput{sb->output, c.output.slot});
 }
 
+// The matmul family: the addend is lent only by the two add forms.
+BackendResult<void> matmul_float(const MatmulCall& c, Workspace& ws) {
+  if (c.kind == CallKind::MatmulAdd || c.kind == CallKind::MatmulAddActivation) {
+    auto l = lend<3>(ws, c.output, {c.a, c.b, c.addend});
+    if (!l) return std::unexpected(l.error());
+    return cpu::matmul_kernel(c, l->in[0], l->in[1], l->in[2], l->out);
+  }
+  auto l = lend<2>(ws, c.output, {c.a, c.b});
+  if (!l) return std::unexpected(l.error());
+  return cpu::matmul_kernel(c, l->in[0], l->in[1], cpu::KernelInput{}, l->out);
+}
+
+BackendResult<void> gemm_float(const GemmCall& c, Workspace& ws) {
+  auto l = lend<3>(ws, c.output, {c.a, c.b, c.c});
+  if (!l) return std::unexpected(l.error());
+  return cpu::gemm_kernel(c, l->in[0], l->in[1], l->in[2], l->out);
+}
+
+constexpr KernelFn kMatmulFloat = &adapt<MatmulCall, &matmul_float>;
+constexpr KernelFn kGemmFloat = &adapt<GemmCall, &gemm_float>;
 constexpr KernelFn kSoftmaxFloat = &adapt<SoftmaxCall, &softmax_float>;
 constexpr KernelFn kReduceFloat = &adapt<ReduceCall, &reduce_float>;
 constexpr KernelFn kLrnFloat = &adapt<LrnCall, &lrn_float>;
@@ -149,6 +170,11 @@ std::array<Route, kCallKindCount> build_routes() {
                      CallKind::AddRmsNorm})
     at(k).float_path = kNormFloat;
   at(CallKind::Lrn).float_path = kLrnFloat;
+  // matmul and gemm are float-capable; the fused forms are type-generic, so
+  // their one kernel checks the element type itself.
+  for (CallKind k : {CallKind::Matmul, CallKind::MatmulActivation, CallKind::MatmulAdd, CallKind::MatmulAddActivation})
+    at(k).float_path = kMatmulFloat;
+  at(CallKind::Gemm).float_path = kGemmFloat;
 
   for (CallKind k : {CallKind::Reshape, CallKind::Slice, CallKind::Pad}) {
     at(k).float_path = kLayoutCopy;
