@@ -37,6 +37,19 @@ class Refs {
   std::span<const BufferRef> buffers_;
 };
 
+// The image and window geometry shared by the patch and pooling records.
+template <class Call>
+void set_window(Call& c, const ShapeArgs& s) {
+  c.h = s.height;
+  c.w = s.width;
+  c.oh = s.out_height;
+  c.ow = s.out_width;
+  c.kh = s.kernel_h;
+  c.kw = s.kernel_w;
+  c.stride_h = s.stride_h;
+  c.stride_w = s.stride_w;
+}
+
 CallKind same_numbered(OpKind kind) { return static_cast<CallKind>(static_cast<std::uint16_t>(kind)); }
 
 bool is_unary_kind(OpKind k) {
@@ -139,14 +152,7 @@ CompileResult<KernelCall> lower(std::span<const BufferRef> buffers, const ShapeA
       c.input = r.operand(0);
       c.output = r.output();
       c.planes = s.channels;
-      c.h = s.height;
-      c.w = s.width;
-      c.oh = s.out_height;
-      c.ow = s.out_width;
-      c.kh = s.kernel_h;
-      c.kw = s.kernel_w;
-      c.stride_h = s.stride_h;
-      c.stride_w = s.stride_w;
+      set_window(c, s);
       c.dtype = dtype;
       return c;
     }
@@ -232,14 +238,7 @@ CompileResult<KernelCall> lower(std::span<const BufferRef> buffers, const ShapeA
       c.output = r.output();
       c.batch = s.batch;
       c.channels = s.channels;
-      c.h = s.height;
-      c.w = s.width;
-      c.oh = s.out_height;
-      c.ow = s.out_width;
-      c.kh = s.kernel_h;
-      c.kw = s.kernel_w;
-      c.stride_h = s.stride_h;
-      c.stride_w = s.stride_w;
+      set_window(c, s);
       c.dtype = dtype;
       return c;
     }
