@@ -24,19 +24,6 @@ bool binary_elementwise(Op k) {
   return (d >= 4 && d <= 9) || (d >= 35 && d <= 44);
 }
 
-// Right-aligned broadcasting: each pair of dimensions is equal or has a 1.
-std::optional<ShapeDescriptor> broadcast(const ShapeDescriptor& a, const ShapeDescriptor& b) {
-  ShapeDescriptor r;
-  r.rank = std::max(a.rank, b.rank);
-  for (int i = 0; i < r.rank; ++i) {
-    const int ia = i - (r.rank - a.rank), ib = i - (r.rank - b.rank);
-    const std::uint64_t da = ia >= 0 ? a.dims[ia] : 1, db = ib >= 0 ? b.dims[ib] : 1;
-    if (da != db && da != 1 && db != 1) return std::nullopt;
-    r.dims[i] = da == 1 ? db : da;
-  }
-  return r;
-}
-
 }  // namespace
 
 std::optional<ShapeDescriptor> infer_result_shape(OpKind kind, std::span<const ShapeDescriptor* const> operands,
@@ -48,8 +35,10 @@ std::optional<ShapeDescriptor> infer_result_shape(OpKind kind, std::span<const S
   if (a == nullptr) return std::nullopt;
   if (same_as_first(kind)) return *a;
   if (binary_elementwise(kind)) {
+    // Element-wise calls run over equal element counts; operands of other
+    // shapes get no inferred result (the call cannot run as written).
     const ShapeDescriptor* b = operand(1);
-    return b ? broadcast(*a, *b) : std::nullopt;
+    return b && *b == *a ? std::optional(*a) : std::nullopt;
   }
   if (kind == Op::Where) {
     const ShapeDescriptor* x = operand(1);
