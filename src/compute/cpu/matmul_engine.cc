@@ -16,8 +16,11 @@ namespace tessary::cpu {
 namespace {
 
 // A vector tier's register tile, its kernels and its cache blocking:
-// kc inner steps per block (the B panels of a tile stay in L1), mc rows of
-// packed A per block (L2), nc columns of packed B per block.
+// kc inner steps per block, mc rows of packed A per block (a multiple of mr;
+// only one mr-row panel of it, mr x kc, needs to stay in L1 while the tiles
+// of a row walk across B), nc columns of packed B per block (a multiple of
+// nr; kc x nc floats stay in L2 while every row panel of A passes over
+// them).
 struct TierKernels {
   std::size_t mr;
   std::size_t nr;
@@ -27,21 +30,9 @@ struct TierKernels {
   mm::MicroKernel micro;
   mm::StreamKernel stream;
   mm::StreamPanelKernel stream_panels;
+  mm::PackA pack_a;
+  mm::PackB pack_b;
 };
-
-constexpr TierKernels kAvx512{mm::kAvx512TileRows, mm::kAvx512TileCols, 256, 8 * mm::kAvx512TileRows, 2048,
-                              mm::micro_avx512, mm::stream_avx512, mm::stream_panels_avx512};
-constexpr TierKernels kAvx2{mm::kAvx2TileRows, mm::kAvx2TileCols, 256, 20 * mm::kAvx2TileRows, 2048,
-                            mm::micro_avx2, mm::stream_avx2, mm::stream_panels_avx2};
-
-const TierKernels* vector_tier() {
-  switch (detect_path()) {
-    case SimdPath::Avx512: return &kAvx512;
-    case SimdPath::Avx2: return &kAvx2;
-    case SimdPath::Scalar: break;
-  }
-  return nullptr;
-}
 
 // Where B comes from: row-major with stride ldb, or 16-column panels
 // (panel q at panels + q * panel_stride, 16 values per row).
@@ -60,20 +51,19 @@ float* align64(float* p) {
 }
 
 // Rows [0, kc) and columns [0, nc) of B into 16-column panels of kc rows,
-// zero beyond nc.
+// zero beyond nc. B is read along its rows, so the reads stay sequential.
 void pack_b(const float* b, std::size_t ldb, std::size_t kc, std::size_t nc, float* out) {
-  for (std::size_t q = 0; q * kPanel < nc; ++q) {
-    const std::size_t w = std::min(kPanel, nc - q * kPanel);
-    float* dst = out + q * kc * kPanel;
-    const float* src = b + q * kPanel;
-    if (w == kPanel) {
-      for (std::size_t kk = 0; kk < kc; ++kk) {
-        for (std::size_t t = 0; t < kPanel; ++t) dst[kk * kPanel + t] = src[kk * ldb + t];
-      }
-      continue;
+  const std::size_t full = nc / kPanel;
+  const std::size_t w = nc % kPanel;
+  for (std::size_t kk = 0; kk < kc; ++kk) {
+    const float* src = b + kk * ldb;
+    float* dst = out + kk * kPanel;
+    for (std::size_t q = 0; q < full; ++q) {
+      std::memcpy(dst + q * kc * kPanel, src + q * kPanel, kPanel * sizeof(float));
     }
-    for (std::size_t kk = 0; kk < kc; ++kk) {
-      for (std::size_t t = 0; t < kPanel; ++t) dst[kk * kPanel + t] = t < w ? src[kk * ldb + t] : 0.0f;
+    if (w != 0) {
+      float* last = dst + full * kc * kPanel;
+      for (std::size_t t = 0; t < kPanel; ++t) last[t] = t < w ? src[full * kPanel + t] : 0.0f;
     }
   }
 }
@@ -94,6 +84,25 @@ void pack_a(const float* a, std::size_t lda, std::size_t mc, std::size_t kc, std
   }
 }
 
+// B blocks of 256 x 768 floats (768 KiB) leave room in a 2 MiB L2 for C
+// and the A panel. The A block (2304 rows, 2.25 MiB of scratch at most)
+// bounds how often B is packed again: once per block of rows.
+constexpr TierKernels kAvx512{mm::kAvx512TileRows, mm::kAvx512TileCols, 256, 192 * mm::kAvx512TileRows,
+                              24 * mm::kAvx512TileCols, mm::micro_avx512, mm::stream_avx512,
+                              mm::stream_panels_avx512, mm::pack_a_avx512, mm::pack_b_avx512};
+constexpr TierKernels kAvx2{mm::kAvx2TileRows, mm::kAvx2TileCols, 256, 256 * mm::kAvx2TileRows,
+                            48 * mm::kAvx2TileCols, mm::micro_avx2, mm::stream_avx2, mm::stream_panels_avx2,
+                            pack_a, pack_b};
+
+const TierKernels* vector_tier() {
+  switch (detect_path()) {
+    case SimdPath::Avx512: return &kAvx512;
+    case SimdPath::Avx2: return &kAvx2;
+    case SimdPath::Scalar: break;
+  }
+  return nullptr;
+}
+
 // A tile that does not fill the register tile goes through a local copy.
 void edge_tile(const TierKernels& t, std::size_t kc, const float* ap, const float* b0, const float* b1, float* c,
                std::size_t ldc, std::size_t rows, std::size_t cols, bool accumulate, std::uint32_t lanes) {
@@ -109,51 +118,55 @@ void edge_tile(const TierKernels& t, std::size_t kc, const float* ap, const floa
 void vector_blocked(const TierKernels& t, const float* a, std::size_t lda, const BSource& src, float* c,
                     std::size_t ldc, std::size_t m, std::size_t k, std::size_t n, bool accumulate,
                     const std::uint16_t* lanes, PackArrays& pack) {
-  const std::size_t a_elems = (t.mc + t.mr) * t.kc;
-  const std::size_t b_elems = src.panels != nullptr ? 0 : (t.nc + kPanel) * t.kc;
+  // Sized to this product, not the largest block, so small products keep
+  // small scratch.
+  const std::size_t kc_max = std::min(t.kc, k);
+  const std::size_t a_elems = std::min(t.mc, (m + t.mr - 1) / t.mr * t.mr) * kc_max;
+  const std::size_t b_elems =
+      src.panels != nullptr ? 0 : std::min(t.nc, (n + kPanel - 1) / kPanel * kPanel) * kc_max;
   grow_to(pack.blocks, a_elems + b_elems + 32);
   float* apack = align64(pack.blocks.data());
   float* bpack = align64(apack + a_elems);
-  for (std::size_t jc = 0; jc < n; jc += t.nc) {
-    const std::size_t nc = std::min(t.nc, n - jc);
-    const std::size_t panels = (nc + kPanel - 1) / kPanel;
+  for (std::size_t ic = 0; ic < m; ic += t.mc) {
+    const std::size_t mc = std::min(t.mc, m - ic);
     for (std::size_t pc = 0; pc < k; pc += t.kc) {
       const std::size_t kc = std::min(t.kc, k - pc);
       const bool acc = accumulate || pc > 0;
-      const float* bp;
-      std::size_t stride;
-      if (src.panels != nullptr) {
-        bp = src.panels + (jc / kPanel) * src.panel_stride + pc * kPanel;
-        stride = src.panel_stride;
-      } else {
-        pack_b(src.b + pc * src.ldb + jc, src.ldb, kc, nc, bpack);
-        bp = bpack;
-        stride = kc * kPanel;
-      }
-      for (std::size_t ic = 0; ic < m; ic += t.mc) {
-        const std::size_t mc = std::min(t.mc, m - ic);
-        pack_a(a + ic * lda + pc, lda, mc, kc, t.mr, apack);
-        for (std::size_t jr = 0; jr < nc; jr += t.nr) {
-          const std::size_t cols = std::min(t.nr, nc - jr);
-          const std::size_t q = jr / kPanel;
-          const float* b0 = bp + q * stride;
-          const bool second = q + 1 < panels;
-          const float* b1 = second ? b0 + stride : b0;
-          const std::size_t g = (jc + jr) / kPanel;
-          const std::uint32_t l = lanes[g] | (second ? static_cast<std::uint32_t>(lanes[g + 1]) << 16 : 0xFFFF0000u);
-          for (std::size_t ir = 0; ir < mc; ir += t.mr) {
-            const std::size_t rows = std::min(t.mr, mc - ir);
+      t.pack_a(a + ic * lda + pc, lda, mc, kc, t.mr, apack);
+      for (std::size_t jc = 0; jc < n; jc += t.nc) {
+        const std::size_t nc = std::min(t.nc, n - jc);
+        const std::size_t panels = (nc + kPanel - 1) / kPanel;
+        const float* bp;
+        std::size_t stride;
+        if (src.panels != nullptr) {
+          bp = src.panels + (jc / kPanel) * src.panel_stride + pc * kPanel;
+          stride = src.panel_stride;
+        } else {
+          t.pack_b(src.b + pc * src.ldb + jc, src.ldb, kc, nc, bpack);
+          bp = bpack;
+          stride = kc * kPanel;
+        }
+        for (std::size_t ir = 0; ir < mc; ir += t.mr) {
+          const std::size_t rows = std::min(t.mr, mc - ir);
+          const float* ap = apack + ir * kc;
+          for (std::size_t jr = 0; jr < nc; jr += t.nr) {
+            const std::size_t cols = std::min(t.nr, nc - jr);
+            const std::size_t q = jr / kPanel;
+            const float* b0 = bp + q * stride;
+            const bool second = q + 1 < panels;
+            const float* b1 = second ? b0 + stride : b0;
+            const std::size_t g = (jc + jr) / kPanel;
+            const std::uint32_t l =
+                lanes[g] | (second ? static_cast<std::uint32_t>(lanes[g + 1]) << 16 : 0xFFFF0000u);
             float* ct = c + (ic + ir) * ldc + jc + jr;
-            // The next tile's rows of C are fetched while this one computes;
-            // they are usually cold (last touched one inner block ago).
-            if (ir + t.mr < mc) {
-              const float* next = ct + t.mr * ldc;
-              for (std::size_t r = 0; r < std::min(t.mr, mc - ir - t.mr); ++r) {
-                __builtin_prefetch(next + r * ldc, 1, 3);
-                __builtin_prefetch(next + r * ldc + 16, 1, 3);
+            // The next tile's C is fetched while this one computes; it was
+            // last touched in the previous inner block, usually long evicted.
+            if (jr + t.nr < nc) {
+              for (std::size_t r = 0; r < rows; ++r) {
+                __builtin_prefetch(ct + r * ldc + t.nr, 1, 3);
+                __builtin_prefetch(ct + r * ldc + t.nr + 16, 1, 3);
               }
             }
-            const float* ap = apack + ir * kc;
             if (rows == t.mr && cols == t.nr) {
               t.micro(kc, ap, b0, b1, ct, ldc, acc, l);
             } else {

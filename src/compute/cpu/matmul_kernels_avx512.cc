@@ -197,7 +197,73 @@ void panels_all(std::size_t k, std::size_t n, const float* a, std::size_t lda, c
   }
 }
 
+// In-register transpose of 16 rows of 16 values: out[c] lane r = in[r] lane c.
+inline void transpose16(__m512 r[16]) {
+  __m512 t[16];
+  for (int i = 0; i < 8; ++i) {
+    t[2 * i] = _mm512_unpacklo_ps(r[2 * i], r[2 * i + 1]);
+    t[2 * i + 1] = _mm512_unpackhi_ps(r[2 * i], r[2 * i + 1]);
+  }
+  __m512 u[16];
+  for (int i = 0; i < 4; ++i) {
+    u[4 * i + 0] = _mm512_shuffle_ps(t[4 * i + 0], t[4 * i + 2], 0x44);
+    u[4 * i + 1] = _mm512_shuffle_ps(t[4 * i + 0], t[4 * i + 2], 0xEE);
+    u[4 * i + 2] = _mm512_shuffle_ps(t[4 * i + 1], t[4 * i + 3], 0x44);
+    u[4 * i + 3] = _mm512_shuffle_ps(t[4 * i + 1], t[4 * i + 3], 0xEE);
+  }
+  // u[4g + c], 128-bit lane l: rows 4g .. 4g + 3 of column 4l + c.
+  for (int c = 0; c < 4; ++c) {
+    const __m512 v0 = _mm512_shuffle_f32x4(u[c], u[4 + c], 0x88);
+    const __m512 v1 = _mm512_shuffle_f32x4(u[c], u[4 + c], 0xDD);
+    const __m512 v2 = _mm512_shuffle_f32x4(u[8 + c], u[12 + c], 0x88);
+    const __m512 v3 = _mm512_shuffle_f32x4(u[8 + c], u[12 + c], 0xDD);
+    r[c] = _mm512_shuffle_f32x4(v0, v2, 0x88);
+    r[c + 8] = _mm512_shuffle_f32x4(v0, v2, 0xDD);
+    r[c + 4] = _mm512_shuffle_f32x4(v1, v3, 0x88);
+    r[c + 12] = _mm512_shuffle_f32x4(v1, v3, 0xDD);
+  }
+}
+
 }  // namespace
+
+void pack_a_avx512(const float* a, std::size_t lda, std::size_t mc, std::size_t kc, std::size_t mr, float* out) {
+  const __mmask16 step_mask = tail_mask(mr < 16 ? mr : 16);
+  for (std::size_t ir = 0; ir < mc; ir += mr) {
+    float* dst = out + ir * kc;
+    const std::size_t rows = mc - ir < mr ? mc - ir : mr;
+    std::size_t kk = 0;
+    if (mr <= 16) {
+      // Sixteen steps at a time: load the panel's rows, transpose, store
+      // each step's mr values.
+      for (; kk + 16 <= kc; kk += 16) {
+        __m512 r[16];
+        for (std::size_t i = 0; i < 16; ++i) {
+          r[i] = i < rows ? _mm512_loadu_ps(a + (ir + i) * lda + kk) : _mm512_setzero_ps();
+        }
+        transpose16(r);
+        for (std::size_t s = 0; s < 16; ++s) _mm512_mask_storeu_ps(dst + (kk + s) * mr, step_mask, r[s]);
+      }
+    }
+    for (; kk < kc; ++kk) {
+      for (std::size_t i = 0; i < mr; ++i) dst[kk * mr + i] = i < rows ? a[(ir + i) * lda + kk] : 0.0f;
+    }
+  }
+}
+
+void pack_b_avx512(const float* b, std::size_t ldb, std::size_t kc, std::size_t nc, float* out) {
+  // Row by row: B is read along its rows (sequential, prefetcher friendly)
+  // and each row's 16-value pieces go to their panels, which stay in cache.
+  const std::size_t full = nc / 16;
+  const std::size_t w = nc % 16;
+  const __mmask16 mask = tail_mask(w);
+  const std::size_t panel = kc * 16;
+  for (std::size_t kk = 0; kk < kc; ++kk) {
+    const float* src = b + kk * ldb;
+    float* dst = out + kk * 16;
+    for (std::size_t q = 0; q < full; ++q) _mm512_storeu_ps(dst + q * panel, _mm512_loadu_ps(src + q * 16));
+    if (w != 0) _mm512_storeu_ps(dst + full * panel, _mm512_maskz_loadu_ps(mask, src + full * 16));
+  }
+}
 
 void micro_avx512(std::size_t kc, const float* a, const float* b0, const float* b1, float* c, std::size_t ldc,
                   bool accumulate, std::uint32_t fma_lanes) {

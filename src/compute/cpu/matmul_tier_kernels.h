@@ -44,6 +44,18 @@ using StreamPanelKernel = void (*)(std::size_t rows, std::size_t k, std::size_t 
                                    const float* panels, std::size_t panel_stride, float* c, std::size_t ldc,
                                    bool accumulate, const std::uint16_t* fma_lanes);
 
+// Packing of operand blocks for the register tile (exact copies, so they
+// cannot change any value).
+//   PackA: rows [0, mc) and steps [0, kc) of A into panels of `mr` rows,
+//   each step's mr values together; rows past mc are zero.
+//   PackB: rows [0, kc) and columns [0, nc) of B into 16-column panels of kc
+//   rows (panel q at out + q * kc * 16), zero beyond nc.
+using PackA = void (*)(const float* a, std::size_t lda, std::size_t mc, std::size_t kc, std::size_t mr, float* out);
+using PackB = void (*)(const float* b, std::size_t ldb, std::size_t kc, std::size_t nc, float* out);
+
+void pack_a_avx512(const float* a, std::size_t lda, std::size_t mc, std::size_t kc, std::size_t mr, float* out);
+void pack_b_avx512(const float* b, std::size_t ldb, std::size_t kc, std::size_t nc, float* out);
+
 void micro_avx512(std::size_t kc, const float* a, const float* b0, const float* b1, float* c, std::size_t ldc,
                   bool accumulate, std::uint32_t fma_lanes);
 void stream_avx512(std::size_t rows, std::size_t k, std::size_t n, const float* a, std::size_t lda, const float* b,

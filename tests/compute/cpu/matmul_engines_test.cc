@@ -23,6 +23,8 @@ const std::vector<Dims> kShapes = {
     {1, 1, 1},    {65, 64, 64}, {3, 5, 19},    {7, 13, 19},  {37, 41, 43},  {97, 89, 101}, {130, 70, 129},
     {1, 100, 130}, {4, 257, 77}, {8, 33, 200},  {9, 20, 1100}, {20, 600, 70}, {31, 300, 47},  {2, 3, 1000},
     {16, 16, 16},  {29, 64, 96}, {64, 128, 200}, {15, 7, 33},
+    // Past the cache blocks of the vector engine: two row blocks; several k and column blocks.
+    {2310, 20, 40}, {13, 300, 800},
 };
 
 void expect_same(const std::vector<float>& got, const std::vector<float>& want, const Dims& d, const char* what) {
