@@ -60,7 +60,7 @@ std::expected<void, ExecError> compute_and_label(InferenceSession& s) {
     if (slot < s.run_labels.size()) s.run_labels[slot] = s.input_labels[i];
   }
 
-  LabelList labels;  // inline up to four; a call with more spills once
+  LabelList& labels = s.call_labels;  // kept in the session: a spilled list keeps its storage
   for (const PlanStep& group : s.plan) {
     for (std::uint32_t k : group) {
       if (k >= s.calls.size()) return std::unexpected(ExecError::ExecutionFailed);

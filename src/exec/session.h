@@ -64,6 +64,7 @@ struct InferenceSession {
   std::vector<std::optional<KappaLabel>> run_labels;
   std::vector<std::optional<KappaLabel>> boundary_labels;
   LabelList input_labels;
+  LabelList call_labels;  // one call's input labels; decode attention has six, which spill
   LabelList output_labels;
   std::vector<ReadBytes> output_views;
   GraphMemo memo{GraphMemo::kSessionCapacity};
